@@ -39,3 +39,8 @@ public:
 };
 
 } // namespace velmora::protocol
+
+namespace velmora::protocol {
+// The Winsock transport (Windows builds only); target in network order or kTargetUnknown.
+std::unique_ptr<ITransport> createWinsockTransport(std::uint32_t target);
+} // namespace velmora::protocol
