@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "protocol/message.h"
+
 namespace velmora::supervision {
 
 struct ApplianceInfo {
-    // Address of the appliance's adapter; FF FF FF FF FF FF addresses any appliance.
-    std::uint8_t mac[6] = {};
+    // Address of the appliance's adapter; zero until read from the VM's configuration.
+    protocol::ApplianceMac mac{{0, 0, 0, 0, 0, 0}};
     char productName[100] = {};
     char productNameWritten[100] = {}; // last value written as "appliance.productname"
     char firmware[100] = {};

@@ -74,7 +74,7 @@ public:
     }
     // Fills info.mac (and, for VirtualBox, pipeName): 0 or 1228.
     int readApplianceMac(int type) {
-        return vm::readApplianceMac(vmxPath.c_str(), type, info.mac, pipeName);
+        return vm::readApplianceMac(vmxPath.c_str(), type, info.mac.bytes.data(), pipeName);
     }
     int readVmUuid(std::uint8_t out[16]) {
         return vm::readVmUuid(vmxPath.c_str(), backendType, out);

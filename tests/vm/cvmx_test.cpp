@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -359,6 +360,17 @@ TEST(CvmxBackends, DisplayTextsOnlyWhileRunning) {
     vm.info.ostrelText[0] = '\0';
     EXPECT_EQ(vm.usbipDescription(), "");
     vm.state = kCreated;
+}
+
+TEST(CvmxBackends, ReadApplianceMacFillsTheRecord) {
+    TempDir dir;
+    const std::string vmx = dir.file("Velmora.vmx");
+    writeText(vmx, "ethernet0.generatedAddress = \"00:0c:29:4f:11:a2\"\n");
+    FakeBackend vm;
+    vm.vmxPath = vmx;
+    EXPECT_TRUE(vm.info.mac.isZero());
+    EXPECT_EQ(vm.readApplianceMac(vm.backendType), 0);
+    EXPECT_EQ(vm.info.mac.bytes, (std::array<std::uint8_t, 6>{0x00, 0x0c, 0x29, 0x4f, 0x11, 0xa2}));
 }
 
 TEST(CvmxBackends, SetComPort) {
