@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "vm/channel_link.h"
 #include "vm/cvmx_player.h"
 #include "vm/cvmx_vbox.h"
 #include "vm/cvmx_workstation.h"
@@ -229,9 +230,43 @@ TEST_F(Configure, OneProtocolChannelPerProgram) {
     FakeBackend second;
     EXPECT_EQ(second.configure(vmx.c_str()), kErrorChannel);
     EXPECT_EQ(second.state, kCreated);
+    ASSERT_NE(requestChannel(), nullptr);
+    EXPECT_EQ(requestChannel()->target(), protocol::kTargetUnknown);
     first.reset(); // destroying a configured backend destroys the channel
+    EXPECT_EQ(requestChannel(), nullptr);
     FakeBackend third;
     EXPECT_EQ(third.configure(vmx.c_str()), 0);
+    EXPECT_NE(requestChannel(), nullptr);
+}
+
+TEST_F(Configure, ChannelRunsOverTheChosenTransportAndWindow) {
+    struct RecordingTransport : protocol::ITransport {
+        void** window;
+        explicit RecordingTransport(void** w) : window(w) {}
+        int send(const protocol::PacketBuffer&) override { return protocol::kRawIoFailed; }
+        int receive(std::unique_ptr<protocol::PacketBuffer>*, std::uint32_t*) override {
+            return protocol::kRawTimeout;
+        }
+        void reset() override {}
+        void setTarget(std::uint32_t) override {}
+        void openPipe(const char*) override {}
+        void setWindow(void* w) override { *window = w; }
+        void suspendNotifications() override {}
+        void resumeNotifications() override {}
+        void postNotification() override {}
+    };
+    void* bound = nullptr;
+    setChannelTransportFactory([&] { return std::make_unique<RecordingTransport>(&bound); });
+    writeText(vmx, "config.version = \"8\"\n");
+    {
+        FakeBackend vm;
+        ASSERT_EQ(vm.configure(vmx.c_str()), 0);
+        int window = 0;
+        vm.setMainWindow(&window);
+        EXPECT_EQ(vm.mainWindow, &window);
+        EXPECT_EQ(bound, &window);
+    }
+    setChannelTransportFactory(nullptr);
 }
 
 TEST_F(Configure, ChooseBackend) {
