@@ -35,8 +35,8 @@
 #define ID_XSTATUS 32777 // command only; lParam = TCP port
 
 // Window messages
-#define WM_TRAYICON 32778   // 0x800A, callback message of the tray icon
-#define WM_APPLIANCE 41656  // 0xA2B8, appliance socket or pipe event
+#define WM_TRAYICON 32778  // 0x800A, callback message of the tray icon
+#define WM_APPLIANCE 41656 // 0xA2B8, appliance socket or pipe event
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -2,8 +2,8 @@
 // keeps GetLastError() intact so a failure path can close what it opened and still report why.
 #pragma once
 #ifdef _WIN32
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <utility>
 
@@ -87,7 +87,7 @@ struct find_handle {
 };
 } // namespace traits
 
-using unique_handle = unique_any<traits::handle_null>;  // events, processes, threads, mutexes
+using unique_handle = unique_any<traits::handle_null>;   // events, processes, threads, mutexes
 using unique_hfile = unique_any<traits::handle_invalid>; // CreateFile, snapshots
 using unique_hkey = unique_any<traits::hkey>;
 using unique_socket = unique_any<traits::socket>;
