@@ -93,6 +93,21 @@ dialog Error 1 "$work/default.dlg"
 expect_in "$work/default.dlg" '^text=VMX file not found\.$' "default VMX file looked for"
 [ "$(exit_of "$work/default.out" 30)" = 2 ] || { fail "exit code 2 without a default file"; cat "$work/default.out"; }
 
+# Set-up not ready (1062) ends the run silently with 1062; any other code shows the platform's text.
+mkdir -p "$work/setup"
+vmx_file "$work/setup/Ready.vmx" 'harness.setup = "1062"'
+launch "$work/notready.out" "$harness" "$(winpath "$work/setup/Ready.vmx")"
+[ "$(exit_of "$work/notready.out" 30)" = 1062 ] || { fail "exit code 1062"; cat "$work/notready.out"; }
+drv nodialog Error 500 || fail "a box for 1062"
+vmx_file "$work/setup/Denied.vmx" 'harness.setup = "5"'
+launch "$work/denied.out" "$harness" "$(winpath "$work/setup/Denied.vmx")"
+dialog Error 1 "$work/denied.dlg"
+expect_in "$work/denied.dlg" '^text=Access denied\.$' "the platform's text for 5"
+[ "$(exit_of "$work/denied.out" 30)" = 5 ] || { fail "exit code 5"; cat "$work/denied.out"; }
+# -install alone (no instance runs): ends with 0 and makes no window.
+launch "$work/install.out" "$harness" "-install $(winpath "$work/setup/Ready.vmx")"
+[ "$(exit_of "$work/install.out" 30)" = 0 ] || { fail "-install alone: 0"; cat "$work/install.out"; }
+
 # ---- 3. Single instance per VMX file -------------------------------------------------------------
 mkdir -p "$work/Single"
 vmx_file "$work/Single/First.vmx"
