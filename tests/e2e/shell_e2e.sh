@@ -67,6 +67,20 @@ wait_for_line() { # wait_for_line FILE REGEX SECONDS
   return 1
 }
 
+listen() { # listen PORT FILE: accepts one connection on 127.0.0.1:PORT and stores what it gets
+  python3 - "$1" "$2" <<'PY' &
+import socket, sys
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1); s.settimeout(90)
+c, _ = s.accept(); data = b""
+while True:
+    b = c.recv(4096)
+    if not b: break
+    data += b
+open(sys.argv[2], "wb").write(data)
+PY
+}
+
 # ---- 1. Every VM backend refuses: the box is read and answered, the exit code is 1060 ----------
 mkdir -p "$work/novm"
 vmx_file "$work/novm/Velmora.vmx"
@@ -159,9 +173,16 @@ if drv menu 10000 >/dev/null; then
 else
   fail "right click showed no menu"
 fi
-# Running is reached at the next refresh-timer tick (5 s while Starting); Console is then the
-# default entry and a double click opens the appliance's console in the browser.
-sleep 7
+# Running is reached at the next refresh-timer tick (5 s while Starting): a forwarded xstatus
+# request is answered then, which tells this script that the state is Running. Console is then
+# the default entry and a double click opens the appliance's console in the browser.
+listen 5100 "$work/running.txt"; lr=$!
+sleep 0.5
+launch "$work/running.out" "$harness" "-xstatus 5100 $first"
+[ "$(exit_of "$work/running.out" 30)" = 183 ] || fail "forwarded -xstatus: 183"
+wait "$lr"
+expect_in "$work/running.txt" '^State: Running$' "Running after Start from the menu"
+sleep 0.5
 shot tray-running
 drv tray-click 0 double >/dev/null
 wait_for_line "$work/browser.log" 'http://198\.18\.0\.2:3/console/' 15 || { fail "double click opened the console"; cat "$work/browser.log" 2>/dev/null; }
@@ -188,19 +209,6 @@ launch "$work/exit2.out" "$harness" "-exit $first"
 drv nodialog Error 500 || fail "no box for -exit alone"
 
 # ---- 7. -xstatus PORT: the report goes to a local TCP listener once the state is Running -------
-listen() { # listen PORT FILE: accepts one connection on 127.0.0.1:PORT and stores what it gets
-  python3 - "$1" "$2" <<'PY' &
-import socket, sys
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1); s.settimeout(90)
-c, _ = s.accept(); data = b""
-while True:
-    b = c.recv(4096)
-    if not b: break
-    data += b
-open(sys.argv[2], "wb").write(data)
-PY
-}
 mkdir -p "$work/xs"
 vmx_file "$work/xs/Xs.vmx" 'harness.product = "Gateway A"' 'harness.quorvane = "Connected"' \
   'harness.ostrel = "site :: online"'

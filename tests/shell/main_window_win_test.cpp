@@ -10,8 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "resource.h"
 #include "shell/error_text.h"
+#include "shell/service.h"
 #include "shell/shell_app.h"
 #include "vm/temp_dir.h"
 
@@ -344,6 +346,55 @@ TEST_F(MainWindow, ExitStopsTheVmUnlessShiftWasHeld) {
         shutDownShell();
         pump();
     }
+}
+
+// The service "Velmora" with automatic start, for the length of a test.
+class AutostartService {
+public:
+    AutostartService() {
+        manager_.reset(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        char self[MAX_PATH];
+        ::GetModuleFileNameA(nullptr, self, sizeof self);
+        if (manager_) {
+            service_.reset(::CreateServiceA(manager_.get(), kServiceName, kServiceName,
+                                            SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                            SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, self, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr));
+        }
+    }
+    ~AutostartService() {
+        if (service_) {
+            ::DeleteService(service_.get());
+        }
+    }
+    bool created() const { return service_.valid(); }
+
+private:
+    unique_schandle manager_;
+    unique_schandle service_;
+};
+
+TEST_F(MainWindow, WithAutostartAFailedStartIsRetriedAndExitLeavesTheVmRunning) {
+    EXPECT_FALSE(isAutostartEnabled());
+    AutostartService service;
+    if (!service.created()) {
+        GTEST_SKIP() << "cannot create a service here";
+    }
+    EXPECT_TRUE(isAutostartEnabled());
+    ASSERT_EQ(startUp(shellApp().instance), 0);
+    OptionTable& options = shellApp().options;
+    FakeBackend::startResult = 1060;
+    options.set(kOptStart);
+    send(WM_TIMER, shellApp().pollTimer.id(), 0);
+    send(WM_TIMER, shellApp().pollTimer.id(), 0);
+    EXPECT_EQ(g_calls, (std::vector<std::string>{"start 0", "start 0"}));
+    EXPECT_TRUE(options.present(kOptStart)); // tried again at the next tick
+    FakeBackend::startResult = 0;
+    send(WM_TIMER, shellApp().pollTimer.id(), 0);
+    EXPECT_FALSE(options.present(kOptStart)); // the VM runs now
+    command(ID_EXIT);
+    EXPECT_EQ(g_calls.back(), "start 0"); // not stopped
+    EXPECT_EQ(shellApp().mainWindow, nullptr);
 }
 
 } // namespace
