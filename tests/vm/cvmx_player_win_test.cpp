@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -17,6 +18,8 @@
 
 #include "common/unique_handle.h"
 #include "protocol/message.h"
+#include "protocol/operations.h"
+#include "protocol/transport_win.h"
 #include "shell/standin_dir.h"
 #include "vm/channel_link.h"
 #include "vm/cvmx_player.h"
@@ -536,6 +539,89 @@ TEST_F(PlayerTest, AVmThatEndedIsSeenGoneWhateverItsExitCode) {
     EXPECT_EQ(backend->vmProcess, nullptr);
     EXPECT_FALSE(exists("vmware.log")); // released, and removed by the look for a VM
 }
+
+// ---- Against the appliance simulator, inside the private namespaces (tests/e2e/player_e2e.sh) --
+// The script installs the stand-ins (tests/standins/install-player-standin) in the folder named by
+// VELMORA_PLAYER_E2E_DIR, with the simulator's off switch VELMORA_PLAYER_E2E_OFF, and reads the
+// simulator's log afterwards. Skipped elsewhere.
+
+namespace e2e {
+
+int askStatus(const CvmxPlayer& backend) {
+    protocol::StatusReply reply;
+    protocol::RequestChannel* channel = requestChannel();
+    return channel != nullptr ? protocol::requestStatus(*channel, backend.info.mac, &reply) : -1;
+}
+
+TEST(PlayerNs, ShutdownRequestAndTheSimulatorsOffSwitch) {
+    const char* folder = std::getenv("VELMORA_PLAYER_E2E_DIR");
+    const char* offFile = std::getenv("VELMORA_PLAYER_E2E_OFF");
+    if (folder == nullptr || offFile == nullptr) {
+        GTEST_SKIP() << "runs only inside tests/e2e/player_e2e.sh";
+    }
+    const std::string dir = folder;
+    const std::string vmx = dir + "\\Velmora.vmx";
+    char saved[MAX_PATH];
+    ::GetCurrentDirectoryA(sizeof saved, saved);
+    ::SetCurrentDirectoryA(dir.c_str()); // the program runs in the VMX file's folder
+    setChannelTransportFactory(
+        [] { return std::make_unique<protocol::WinsockTransport>(protocol::kTargetUnknown); });
+    auto exists = [](const char* path) {
+        return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    };
+    auto vmPid = [&] {
+        std::istringstream in(StandinDir::read(dir + "\\vm.pid"));
+        unsigned long pid = 0;
+        for (unsigned long next = 0; in >> next;) {
+            pid = next;
+        }
+        return static_cast<DWORD>(pid);
+    };
+
+    struct Case {
+        const char* mac;
+        bool shutdownAsked; // the script counts the requests the simulator received
+    } cases[] = {{"00:0c:29:e2:e2:01", true}, {"52:54:00:e2:e2:01", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mac);
+        std::ofstream(vmx, std::ios::binary)
+            << "config.version = \"8\"\nethernet0.generatedAddress = \"" << c.mac << "\"\n";
+        CvmxPlayer backend;
+        ASSERT_EQ(backend.configure(vmx.c_str()), 0);
+        ASSERT_EQ(backend.readApplianceMac(kBackendPlayer), 0);
+        if (c.shutdownAsked) {
+            // No VM yet: the appliance is off and does not answer.
+            EXPECT_TRUE(exists(offFile));
+            EXPECT_NE(askStatus(backend), 0);
+        }
+        const DWORD before = vmPid();
+        ASSERT_EQ(backend.start(0), 0);
+        ASSERT_TRUE(waitFor([&] { return vmPid() != before && !exists(offFile); }));
+        const DWORD vm = vmPid();
+        if (c.shutdownAsked) {
+            EXPECT_TRUE(waitFor([&] { return askStatus(backend) == 0; }, 5000));
+        }
+        EXPECT_EQ(backend.pollState(1, 0), kStarting);
+
+        const auto stopStart = Clock::now();
+        EXPECT_EQ(backend.stop(), 0);
+        const auto took = msSince(stopStart);
+        if (c.shutdownAsked) {
+            EXPECT_GE(took, 10000); // the appliance was given its time to shut down
+            EXPECT_LT(took, 10000 + 4000);
+        } else {
+            EXPECT_LT(took, 4000);
+        }
+        EXPECT_EQ(backend.state, kStopped);
+        EXPECT_TRUE(waitFor([&] { return !running(vm); }));
+        EXPECT_TRUE(exists(offFile)); // the VM ended, the appliance went quiet
+        EXPECT_NE(askStatus(backend), 0);
+    }
+    setChannelTransportFactory({});
+    ::SetCurrentDirectoryA(saved);
+}
+
+} // namespace e2e
 
 } // namespace
 } // namespace velmora::vm
