@@ -189,11 +189,10 @@ bool CvmxPlayer::licenceAccepted() const {
 }
 
 int CvmxPlayer::launchPlayer(bool minimised, bool hideWindow) {
-    // Everyone may open the Player's process and thread.
-    SECURITY_DESCRIPTOR descriptor;
-    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+    // The Player runs with this program's administrator token: its process and thread keep the
+    // token's default access list (the user, administrators, the system), so that no other user
+    // can open them and run code with those rights. Later runs of the program open it as
+    // administrators.
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (minimised) {
@@ -203,8 +202,8 @@ int CvmxPlayer::launchPlayer(bool minimised, bool hideWindow) {
     std::vector<char> commandLine(launchCommand.begin(), launchCommand.end());
     commandLine.push_back('\0');
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessA(nullptr, commandLine.data(), &attributes, &attributes, FALSE, 0, nullptr,
-                          nullptr, &startup, &created)) {
+    if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &created)) {
         return kErrorNotStopped;
     }
     closeIfOpen(&playerProcess.process);

@@ -2,6 +2,8 @@
 // "vmplayer.exe" that shows a "VMPlayerFrame" window and starts a "vmware-vmx.exe", which holds
 // "vmware.log" open with its process id on the first line and ends with its Player.
 #include <windows.h>
+// after windows.h, which it needs
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +46,22 @@ constexpr char kTcpipParameters[] = "SYSTEM\\CurrentControlSet\\Services\\Tcpip\
 bool running(DWORD pid) {
     unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
     return process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+// The access list of a process handle's object: "null" (everyone may do anything), "set", or why
+// it could not be read.
+std::string processDacl(void* process) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD r =
+        ::GetSecurityInfo(static_cast<HANDLE>(process), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, &dacl, nullptr, &descriptor);
+    if (r != ERROR_SUCCESS) {
+        return "error " + std::to_string(r);
+    }
+    const std::string text = dacl == nullptr ? "null" : "set";
+    ::LocalFree(descriptor);
+    return text;
 }
 
 bool waitFor(const std::function<bool()>& condition, int ms = 15000) {
@@ -349,6 +367,8 @@ TEST_F(PlayerTest, StartHidesThePlayerOnlyWhenTheLicenceWasAccepted) {
         EXPECT_EQ(StandinDir::read(dir.file("show.txt")), std::string(c.show) + "\n");
         const DWORD playerPid = lastPid("player.pid");
         EXPECT_EQ(backend->playerProcess.processId, playerPid);
+        // Not open to everyone: the Player runs with this program's administrator rights.
+        EXPECT_EQ(processDacl(backend->playerProcess.process), "set");
         if (c.hidden) {
             EXPECT_NE(hiddenFrame(), nullptr);
             EXPECT_EQ(desktopFrame(playerPid), nullptr);
