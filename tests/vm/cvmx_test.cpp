@@ -311,9 +311,9 @@ TEST(CvmxBackends, ConstructionAndRefusingBackends) {
     EXPECT_EQ(player.setUp(), kErrorNotInstalled);
     EXPECT_EQ(workstation.setUp(), kErrorNotInstalled);
 
-    // From Configured, start prepares (Stopped) and then has nothing to launch.
+    // From Configured, start prepares (Stopped); without set-up no Player can be created.
     player.state = kConfigured;
-    EXPECT_EQ(player.start(0), kErrorNotInstalled);
+    EXPECT_EQ(player.start(0), kErrorNotStopped);
     EXPECT_EQ(player.state, kStopped);
     player.state = kCreated; // the test never created the channel
 }
