@@ -1,5 +1,6 @@
 #include "supervision/poll.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -15,6 +16,11 @@ namespace velmora::supervision {
 namespace {
 
 namespace attr = protocol::attribute;
+
+// Bits of the status reply's flag word: the appliance wants the identity again, and wants it with
+// the 0x8800/0x0320 query.
+constexpr std::uint32_t kIdentityWanted = 0x00020000;
+constexpr std::uint32_t kIdentityWithQuery = 0x40000000;
 
 // Keeps the protocol's socket notifications away from the main window while the poll waits for
 // replies, so they cannot re-enter the window procedure; binds the window again on every exit.
@@ -152,8 +158,8 @@ int pollAppliance(vm::Cvmx& cvmx, const PollServices& services) {
     channel->setTarget(info.address);
     cvmx.state = vm::kRunning;
 
-    if (info.identityPending != 0 || (reply.flags & protocol::flags::kHostKey) != 0) {
-        const bool withPdu = (reply.flags & protocol::flags::kIdentityPdu) != 0;
+    if (info.identityPending != 0 || (reply.flags & kIdentityWanted) != 0) {
+        const bool withPdu = (reply.flags & kIdentityWithQuery) != 0;
         r = services.identity != nullptr ? sendIdentity(cvmx, withPdu, *services.identity)
                                          : sendIdentity(cvmx, withPdu);
         if (r != 0) {
