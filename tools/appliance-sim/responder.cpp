@@ -120,7 +120,7 @@ std::string describe(const Message& m) {
     if (m.hostKey())
         out += " hostkey=" + hex(m.hostKey(), 16);
     if (m.block128())
-        out += " block128=" + hex(m.block128(), 8) + "...";
+        out += " block128=" + hex(m.block128(), 128);
     if (m.hasTimeStamp())
         out += " time=" + std::to_string(m.timeStamp());
     if (const PduHeader* p = m.pduHeader()) {
