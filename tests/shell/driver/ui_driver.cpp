@@ -16,9 +16,13 @@
 //   ui-driver menu TIMEOUT_MS KEY...         wait for a visible popup menu (#32768) and send it
 //                                            keys: up, down, return, escape
 //   ui-driver tray-windows                   list top-level windows of the notification area
-//   ui-driver click X Y right|left|double    a real mouse click at screen position X, Y
-//   ui-driver tray-click N right|left|double a real click on the Nth icon (from 0) of Wine's
-//                                            notification-area window
+//   ui-driver click X Y right|left|double|hover
+//                                            a real mouse click at screen position X, Y (hover:
+//                                            the pointer only rests there, so a tooltip shows)
+//   ui-driver tray-click N right|left|double|hover|where
+//                                            the same on the Nth icon (from 0) of Wine's
+//                                            notification-area window; where: print its cell as
+//                                            "cell X Y SIZE" (screen coordinates)
 #include <windows.h>
 
 #include <cstdio>
@@ -241,6 +245,9 @@ int click(int argc, char** argv) {
     const int y = std::atoi(argv[3]);
     ::SetCursorPos(x, y);
     ::Sleep(100);
+    if (std::strcmp(argv[4], "hover") == 0) {
+        return 0; // the pointer rests there, so that a tooltip can show
+    }
     const bool right = std::strcmp(argv[4], "right") == 0;
     const int clicks = std::strcmp(argv[4], "double") == 0 ? 2 : 1;
     for (int i = 0; i < clicks; ++i) {
@@ -268,6 +275,11 @@ int trayClick(int argc, char** argv) {
     const int cell = ::GetSystemMetrics(SM_CXSMICON) + 4;
     POINT p{cell * std::atoi(argv[2]) + cell / 2, cell / 2};
     ::ClientToScreen(tray, &p);
+    if (std::strcmp(argv[3], "where") == 0) {
+        std::printf("cell %ld %ld %d\n", static_cast<long>(p.x - cell / 2),
+                    static_cast<long>(p.y - cell / 2), cell);
+        return 0;
+    }
     std::printf("click %d,%d\n", static_cast<int>(p.x), static_cast<int>(p.y));
     char x[16], y[16];
     std::snprintf(x, sizeof x, "%ld", static_cast<long>(p.x));
