@@ -219,7 +219,9 @@ if [ "$demo" = 0 ]; then
   [ -f "$off" ] || fail "the VM stand-in is still running after stop"
   sleep 3
   icon_shot stopped-again
-  shot stopped-again
+  drv tray-click 0 hover >/dev/null
+  sleep 2
+  shot stopped-tooltip
   n=$(icon_diff stopped stopped-again)
   [ "$n" = 0 ] || fail "the icon is not the Stopped icon after stop ($n pixels differ)"
   expect_in "$simlog" 'kind=shutdown' "shutdown request sent"
