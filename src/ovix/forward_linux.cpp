@@ -82,7 +82,9 @@ private:
 
     // Whatever the socket holds, possibly several records and a part of the next one.
     int from_socket() {
-        const ssize_t n = recv(socket_, in_->space(), in_->space_size(), MSG_DONTWAIT);
+        std::size_t room = 0;
+        std::uint8_t* at = in_->space(&room);
+        const ssize_t n = recv(socket_, at, room, MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 return 0;

@@ -6,7 +6,7 @@ namespace velmora::ovix {
 
 FrameStream::FrameStream() : buffer_(new std::uint8_t[kBufferSize]) {}
 
-std::uint8_t* FrameStream::space() {
+std::uint8_t* FrameStream::space(std::size_t* size) {
     // A partial record is shorter than the longest record, so moving it to the front always
     // leaves room to complete it: the buffer never fills up without a complete record in it.
     if (begin_ == end_) {
@@ -16,6 +16,7 @@ std::uint8_t* FrameStream::space() {
         end_ -= begin_;
         begin_ = 0;
     }
+    *size = kBufferSize - end_;
     return buffer_.get() + end_;
 }
 

@@ -28,8 +28,8 @@ class FrameStream {
 public:
     FrameStream();
 
-    std::uint8_t* space();
-    std::size_t space_size() const { return kBufferSize - end_; }
+    // Where the next receive goes and how much it may take (never 0).
+    std::uint8_t* space(std::size_t* size);
     void commit(std::size_t n);
 
     // The next complete frame; it stays valid until space() is called again.

@@ -178,6 +178,23 @@ TEST_F(Bridge, PeerRecordsReachTheAdapterOneFrameEach) {
     EXPECT_EQ(adapter_receives(), frame(60, 9));
 }
 
+// More than the receive buffer holds at once: records are taken several per receive and the
+// partial one at the end of a full buffer is kept for the next.
+TEST_F(Bridge, BurstLongerThanTheReceiveBufferKeepsEveryFrame) {
+    testing::ReportCapture reports;
+    start();
+    Bytes burst;
+    for (int i = 0; i < 300; ++i) {
+        const Bytes r = record(frame(1000 + i, static_cast<std::uint8_t>(i)));
+        burst.insert(burst.end(), r.begin(), r.end());
+    }
+    peer_sends(burst);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(adapter_receives(), frame(1000 + i, static_cast<std::uint8_t>(i))) << i;
+    }
+    EXPECT_EQ(reports.text(), "");
+}
+
 TEST_F(Bridge, EmptyRecordGivesAnEmptyWrite) {
     start();
     peer_sends({0x00, 0x00});
