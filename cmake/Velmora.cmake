@@ -1,7 +1,8 @@
 # Conventions shared by every subsystem folder:
 #   src/<name>/*.cpp        portable code, built natively and for Windows
 #   src/<name>/*_win.cpp    Windows-only code (Win32, Winsock, iphlpapi...)
-#   tests/<name>/*_test.cpp portable tests; *_win_test.cpp Windows-only tests
+#   src/<name>/*_linux.cpp  Linux-only code (the native build of a program that also runs there)
+#   tests/<name>/*_test.cpp portable tests; *_win_test.cpp Windows-only, *_linux_test.cpp Linux-only
 # One test program per folder, so a Wine run starts one process for many cases.
 
 function(velmora_library name)
@@ -11,6 +12,10 @@ function(velmora_library name)
   foreach(f ${all})
     if(f MATCHES "_win\\.cpp$")
       if(WIN32)
+        list(APPEND sources ${f})
+      endif()
+    elseif(f MATCHES "_linux\\.cpp$")
+      if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         list(APPEND sources ${f})
       endif()
     else()
@@ -32,6 +37,10 @@ function(velmora_tests name)
   foreach(f ${all})
     if(f MATCHES "_win_test\\.cpp$")
       if(WIN32)
+        list(APPEND sources ${f})
+      endif()
+    elseif(f MATCHES "_linux_test\\.cpp$")
+      if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         list(APPEND sources ${f})
       endif()
     else()
