@@ -91,7 +91,8 @@ unique_handle desktopUserToken();
 using DesktopTokenSource = unique_handle (*)();
 void setDesktopTokenSource(DesktopTokenSource source);
 
-// CreateProcessA with the program's own token, a null-DACL security descriptor, no handle
+// CreateProcessA with the program's own token, the token's default access list for the new
+// process and thread (never one open to everyone: the child has this program's rights), no handle
 // inheritance, the given creation flags, the program's environment and current directory.
 // waitMs 0: not waited; kWaitForever: without limit.
 uint32_t runCommand(uint32_t waitMs, uint32_t creationFlags, const char* format, ...)

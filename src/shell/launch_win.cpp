@@ -59,21 +59,15 @@ uint32_t startFormatted(uint32_t waitMs, uint32_t creationFlags, const char* tex
     if (!expandCommand(text, line, &error)) {
         return error;
     }
-    // A null DACL: whoever needs to (the VM products, their tools) may open the new process.
-    SECURITY_DESCRIPTOR descriptor;
-    if (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
-        return ::GetLastError();
-    }
-    SECURITY_ATTRIBUTES attributes{};
-    attributes.nLength = sizeof attributes;
-    attributes.lpSecurityDescriptor = &descriptor;
-    attributes.bInheritHandle = FALSE;
+    // The child runs with this program's administrator token, and some commands come from the
+    // appliance: its process and thread keep the token's default access list (the user,
+    // administrators, the system). A null list would let any process of any user open them and
+    // run code with those rights.
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessA(nullptr, line, &attributes, &attributes, FALSE, creationFlags, nullptr,
-                          nullptr, &startup, &info)) {
+    if (!::CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
+                          &startup, &info)) {
         return ::GetLastError();
     }
     unique_handle process(info.hProcess);

@@ -1,4 +1,6 @@
 #include <windows.h>
+// after windows.h, which it needs
+#include <aclapi.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,33 @@ using testing::StandinDir;
 
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The first process id the stand-in wrote to the file; 0 when none came within 5 s.
+DWORD waitForPid(const std::string& pidFile) {
+    DWORD pid = 0;
+    for (int i = 0; i < 100 && pid == 0; ++i) {
+        pid = std::strtoul(StandinDir::read(pidFile).c_str(), nullptr, 10);
+        if (pid == 0) {
+            ::Sleep(50);
+        }
+    }
+    return pid;
+}
+
+// The access list of a kernel object: "null" (everyone may do anything), "set", or why it could
+// not be read.
+std::string objectDacl(HANDLE object) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD r = ::GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, &dacl, nullptr, &descriptor);
+    if (r != ERROR_SUCCESS) {
+        return "error " + std::to_string(r);
+    }
+    const std::string text = dacl == nullptr ? "null" : "set";
+    ::LocalFree(descriptor);
+    return text;
 }
 
 class Launch : public ::testing::Test {
@@ -50,17 +79,60 @@ TEST_F(Launch, TimedOutWaitGives259AndTheChildKeepsRunning) {
     const std::string tool = dir.add("stay.exe", "stay=1\npid_file=" + pidFile + "\n");
     EXPECT_EQ(runCommand(300, 0, "%s", tool.c_str()), kStillActive);
     ASSERT_EQ(dir.waitForLogLines(1).size(), 1u);
-    DWORD pid = 0;
-    for (int i = 0; i < 100 && pid == 0; ++i) {
-        pid = std::strtoul(StandinDir::read(pidFile).c_str(), nullptr, 10);
-        ::Sleep(50);
-    }
+    const DWORD pid = waitForPid(pidFile);
     ASSERT_NE(pid, 0u);
     unique_handle child(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
     ASSERT_TRUE(child);
     EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
     ::TerminateProcess(child.get(), 1);
     ::WaitForSingleObject(child.get(), 5000);
+}
+
+// Children run with this program's administrator rights (and some commands come from the
+// appliance): no other user's process may open them, so the process may not carry a null access
+// list. Both start paths, and the desktop-user path's fallback to this program's own token, are
+// checked. (Wine gives threads no access list at all, so only the process can be checked here.)
+TEST_F(Launch, StartedProcessesKeepAnAccessList) {
+    struct Case {
+        const char* name;
+        DesktopTokenSource tokens; // for the desktop-user path; null: runCommand
+    };
+    const Case cases[] = {
+        {"own", nullptr},
+        {"desktop",
+         []() {
+             unique_handle own;
+             unique_handle primary;
+             if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put())) {
+                 ::DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                                    TokenPrimary, primary.put());
+             }
+             return primary;
+         }},
+        {"fallback", []() { return unique_handle(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string pidFile = dir.file(std::string(c.name) + ".pid");
+        const std::string tool =
+            dir.add(std::string(c.name) + ".exe", "stay=1\npid_file=" + pidFile + "\n");
+        if (c.tokens == nullptr) {
+            ASSERT_EQ(runCommand(0, 0, "%s", tool.c_str()), 0u);
+        } else {
+            setDesktopTokenSource(c.tokens);
+            const uint32_t result = runCommandAsDesktopUser(0, 0, "%s", tool.c_str());
+            setDesktopTokenSource(nullptr);
+            ASSERT_EQ(result, 0u);
+        }
+        const DWORD pid = waitForPid(pidFile);
+        ASSERT_NE(pid, 0u);
+        unique_handle child(
+            ::OpenProcess(READ_CONTROL | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        ASSERT_TRUE(child);
+        EXPECT_EQ(objectDacl(child.get()), "set");
+        ::TerminateProcess(child.get(), 1);
+        ::WaitForSingleObject(child.get(), 5000);
+    }
 }
 
 TEST_F(Launch, ComPortVariablesAreExportedAndExpanded) {
