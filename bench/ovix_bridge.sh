@@ -10,13 +10,14 @@
 # The small-frame rate comes from bench/ovix_udp_flood.cpp (64 datagrams per call), since
 # iperf3 itself cannot send 64-byte frames as fast as the veth pair carries them.
 #
-# Usage: bench/ovix_bridge.sh [SECONDS]   (default 5 per run)
+# Usage: bench/ovix_bridge.sh [SECONDS [ROUNDS]]   (default 5 s per run, median of 3 rounds)
 # Env: OVIX_BENCH_BIN   an ovix program to use (default: build/bench's, built when missing)
 #      OVIX_BENCH_OUT   also write the table to this file
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${1:-5}
+rounds=${2:-3}
 
 # OpenVPN is only the comparison of this benchmark: install it here, not with the build's tools.
 if ! command -v openvpn >/dev/null 2>&1; then
@@ -121,21 +122,30 @@ rtt() { # rtt ADDRESS -> average ms
   A ping -c 50 -i 0.02 -q "$1" | sed -n 's|.*= [0-9.]*/\([0-9.]*\)/.*|\1|p'
 }
 
-declare -A result
-for path in veth ovix openvpn; do
-  case $path in
-    veth) target=198.19.0.2 ;;
-    ovix) target=198.19.10.2 ;;
-    openvpn) target=198.19.20.2 ;;
-  esac
-  result[$path,ab]=$(tcp $target)
-  result[$path,ba]=$(tcp $target -R)
-  result[$path,udp]=$(udp64 $target)
-  result[$path,rtt]=$(rtt $target)
+# Rounds interleave the three paths, so that load from elsewhere on the machine falls on all of
+# them alike; each figure is the median of its rounds.
+declare -A runs result
+for round in $(seq "$rounds"); do
+  for path in veth ovix openvpn; do
+    case $path in
+      veth) target=198.19.0.2 ;;
+      ovix) target=198.19.10.2 ;;
+      openvpn) target=198.19.20.2 ;;
+    esac
+    runs[$path,ab]+=" $(tcp $target)"; sleep 0.5
+    runs[$path,ba]+=" $(tcp $target -R)"; sleep 0.5
+    runs[$path,udp]+=" $(udp64 $target)"; sleep 0.5
+    runs[$path,rtt]+=" $(rtt $target)"
+  done
+  echo "round $round done" >&2
+done
+median() { tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+for key in "${!runs[@]}"; do
+  result[$key]=$(echo "${runs[$key]}" | median)
 done
 
 table() {
-  echo "ovix bridge benchmark ($(nproc) cores, ${seconds} s per run, $(date -u +%Y-%m-%d))"
+  echo "ovix bridge benchmark ($(nproc) cores, ${seconds} s per run, median of $rounds rounds, $(date -u +%Y-%m-%d))"
   printf '| %-22s | %15s | %15s | %20s | %13s |\n' path "TCP A->B Mbit/s" "TCP B->A Mbit/s" "64-byte UDP frames/s" "ping RTT ms"
   printf '|%s|%s|%s|%s|%s|\n' "------------------------" "-----------------" "-----------------" "----------------------" "---------------"
   for path in veth ovix openvpn; do
@@ -153,5 +163,7 @@ table() {
        "RTT $(ratio "${result[ovix,rtt]}" "${result[openvpn,rtt]}")x"
 }
 table | tee ${OVIX_BENCH_OUT:+"$OVIX_BENCH_OUT"}
+echo "all rounds:"
+for key in $(echo "${!runs[@]}" | tr ' ' '\n' | sort); do echo "  $key:${runs[$key]}"; done
 grep -q 'ovix err' "$work/ovix-attach.log" "$work/ovix-server.log" && { echo "ovix reported errors:"; cat "$work"/ovix-*.log; }
 exit 0
