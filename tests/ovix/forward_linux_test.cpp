@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -132,9 +133,9 @@ protected:
     }
 
     static Bytes record(const Bytes& f) {
-        Bytes r(kLengthSize);
+        Bytes r(kLengthSize + f.size());
         put_length(r.data(), f.size());
-        r.insert(r.end(), f.begin(), f.end());
+        std::copy(f.begin(), f.end(), r.begin() + kLengthSize);
         return r;
     }
 
