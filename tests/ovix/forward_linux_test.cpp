@@ -196,8 +196,8 @@ TEST_F(Bridge, BurstLongerThanTheReceiveBufferKeepsEveryFrame) {
     EXPECT_EQ(reports.text(), "");
 }
 
-// A burst from the adapter larger than the socket takes at once: frames are sent several to a
-// segment and the sender waits for room, and the peer still gets every record whole, in order.
+// A burst from the adapter larger than the socket takes at once: the sender waits for room
+// (taking the peer's records meanwhile) and the peer still gets every record whole, in order.
 TEST_F(Bridge, BurstFromTheAdapterArrivesAsWholeRecordsInOrder) {
     testing::ReportCapture reports;
     start();
