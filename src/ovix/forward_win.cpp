@@ -237,6 +237,10 @@ void l2_forward(socket_t s, tap_t tap, event_t stop, bool capture) {
         capture_close();
     }
     driver.set_media(tap, false);
+    // Outside forwarding (a server waiting in accept) an interrupt ends the process as usual
+    // instead of setting an event that nobody looks at, or one already closed.
+    signal(SIGINT, SIG_DFL);
+    g_interrupt_event.store(nullptr);
 }
 
 } // namespace velmora::ovix

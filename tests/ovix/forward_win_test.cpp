@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -37,9 +38,9 @@ Bytes frame(std::size_t n, unsigned char seed) {
 }
 
 Bytes record(const Bytes& f) {
-    Bytes r(kLengthSize);
+    Bytes r(kLengthSize + f.size());
     put_length(r.data(), f.size());
-    r.insert(r.end(), f.begin(), f.end());
+    std::copy(f.begin(), f.end(), r.begin() + kLengthSize);
     return r;
 }
 

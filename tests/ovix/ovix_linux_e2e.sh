@@ -75,6 +75,11 @@ expect_in "$work/notap.out" '\(server_device\) tap device open$' "tap device ope
 (cd "$work/right" && exec ip netns exec "$right" "$ovix" -s -c -D "$tapr") >"$work/server.log" 2>&1 &
 server=$!
 sleep 0.3
+# A second server finds port 1200 taken.
+(cd "$work/right" && R "$ovix" -s "$tapr" >"$work/bind.out" 2>&1)
+rc=$?
+[ $rc = 1 ] || fail "second server: exit $rc"
+expect_in "$work/bind.out" '\(server_device\) bind$' "bind error"
 (cd "$work/left" && exec ip netns exec "$left" "$ovix" -a -c -D 198.19.0.2 "$tapl") >"$work/attach.log" 2>&1 &
 attach=$!
 for _ in $(seq 50); do grep -q 'connected to' "$work/attach.log" && break; sleep 0.1; done

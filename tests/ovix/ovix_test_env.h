@@ -63,7 +63,11 @@ private:
 };
 
 #ifdef _WIN32
-class StopFolder {}; // named events need no folder
+class StopFolder { // named events need no folder
+public:
+    StopFolder() {}
+    ~StopFolder() {}
+};
 #else
 class StopFolder : public TempFolder {
 public:
