@@ -28,14 +28,12 @@ void check(bool condition, const char* what) {
     }
 }
 
-// The preferences file of this fuzzing process, rewritten for every input.
+// The preferences file of this fuzzing process, written for every input and removed after it.
 const std::string& preferencesPath() {
     static const std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string p = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                        "/fuzz_player." + std::to_string(::getpid()) + ".ini";
-        std::atexit([] { std::remove(preferencesPath().c_str()); });
-        return p;
+        return std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/fuzz_player." +
+               std::to_string(::getpid()) + ".ini";
     }();
     return path;
 }
@@ -136,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool written = std::fwrite(data, 1, size, f) == size;
     if (std::fclose(f) != 0 || !written) {
+        std::remove(preferencesPath().c_str());
         return 0;
     }
     for (const auto& t : texts) {
@@ -146,5 +145,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool accepted = preferencesAcceptEula(preferencesPath().c_str(), t[0], t[1]);
         check(accepted == (expected && !t[0].empty()), "preferences: differs from its lines");
     }
+    std::remove(preferencesPath().c_str());
     return 0;
 }
