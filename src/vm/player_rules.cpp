@@ -144,10 +144,29 @@ bool preferencesAcceptEula(const char* path, const std::string& buildText,
     if (f == nullptr) {
         return false;
     }
+    // Only the start of each line, as much as the buffer holds, is looked at. The rest of a longer
+    // line is skipped: read as a line of its own, text inside some value could pass for an
+    // acceptance.
     bool accepted = false;
     char line[kPlayerLineBuffer];
-    while (!accepted && std::fgets(line, sizeof line, f) != nullptr) {
+    int c = 0;
+    while (!accepted && c != EOF) {
+        std::size_t n = 0;
+        while (n < sizeof line - 1 && (c = std::getc(f)) != EOF) {
+            line[n++] = static_cast<char>(c);
+            if (c == '\n') {
+                break;
+            }
+        }
+        line[n] = '\0';
+        if (n == 0) {
+            break; // the end of the file
+        }
         accepted = isEulaAcceptanceLine(line, buildText.c_str(), versionText.c_str());
+        if (n == sizeof line - 1 && line[n - 1] != '\n') {
+            while ((c = std::getc(f)) != EOF && c != '\n') {
+            }
+        }
     }
     std::fclose(f);
     return accepted;

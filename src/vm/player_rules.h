@@ -52,8 +52,9 @@ std::string eulaVersionText(const char* productVersion, std::size_t length);
 // buildText or versionText (an empty versionText is contained in every line).
 bool isEulaAcceptanceLine(const char* line, const char* buildText, const char* versionText);
 
-// Scans the preferences file for an acceptance line (only when buildText is not empty). False when
-// the file cannot be opened.
+// Scans the preferences file for an acceptance line (only when buildText is not empty), looking at
+// the first 255 characters of each line; the rest of a longer line is skipped. False when the file
+// cannot be opened.
 bool preferencesAcceptEula(const char* path, const std::string& buildText,
                            const std::string& versionText);
 

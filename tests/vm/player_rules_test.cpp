@@ -142,6 +142,21 @@ TEST(PlayerRules, PreferencesFileScan) {
     EXPECT_FALSE(preferencesAcceptEula(prefs.c_str(), "\"9030\"", "\"77\""));
     // Without a build number nothing is scanned, not even a line that any version would match.
     EXPECT_FALSE(preferencesAcceptEula(prefs.c_str(), "", ""));
+
+    // Only the start of a line longer than the buffer is looked at: its rest is not a line of its
+    // own, even where it reads like an acceptance line (here from the buffer's last byte on).
+    const std::string value = "hints.note = \"";
+    const std::string lookalike = "pref.eula.0.buildNumber = \"9029\"";
+    for (const std::string& end : {std::string("\"\n"), std::string()}) {
+        SCOPED_TRACE(end.empty() ? "at the end of the file" : "ended by a newline");
+        testing::writeText(prefs, value + std::string(kPlayerLineBuffer - 1 - value.size(), 'x') +
+                                      lookalike + end);
+        EXPECT_FALSE(preferencesAcceptEula(prefs.c_str(), "\"9029\"", "\"77\""));
+        EXPECT_FALSE(preferencesAcceptEula(prefs.c_str(), "\"9029\"", ""));
+    }
+    // A line that just fills the buffer, its newline read on its own, and then an acceptance.
+    testing::writeText(prefs, std::string(kPlayerLineBuffer - 1, 'x') + "\n" + lookalike + "\n");
+    EXPECT_TRUE(preferencesAcceptEula(prefs.c_str(), "\"9029\"", "\"77\""));
 }
 
 TEST(PlayerRules, ProcessIdFromTheLogsFirstLine) {
