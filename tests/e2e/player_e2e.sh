@@ -9,28 +9,13 @@ set -u
 tests=${1:?vm_tests.exe}
 standin=${2:?standin-gui.exe}
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=${VELMORA_NS_WORK:?run me through scripts/netns-run}
-failures=0
+. "$src/tests/e2e/lib.sh"
 
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_in() { # expect_in FILE REGEX WHAT
-  tr -d '\r' <"$1" | grep -Eq -- "$2" || { fail "$3"; echo "---- $1"; cat "$1"; echo "----"; }
-}
+use_appliance_gateway
 
-# Wine's adapter table fails to list prefixes while the default route has no gateway.
-dev=$(ip -o link show | awk -F': ' '$2 ~ /^vh/ {print $2}' | cut -d@ -f1)
-ip route replace default via "$VELMORA_APPLIANCE_IP" dev "$dev"
+private_wine_prefix
 
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-  "$src/scripts/wine-prefix" "$WINEPREFIX"
-fi
-
-sim=${VELMORA_APPLIANCE_SIM:-$src/build/native/tools/appliance-sim/appliance-sim}
-if [ ! -x "$sim" ]; then
-  (cd "$src" && cmake --preset native >/dev/null && cmake --build --preset native --target appliance-sim >/dev/null) ||
-    { echo "cannot build the appliance simulator"; exit 1; }
-fi
+simulator_path
 
 players=$work/player
 off=$work/appliance.off
@@ -70,8 +55,4 @@ expect_in "$players/standin.log" 'vmware-vmx\.exe" -s vmx\.stdio\.keep=TRUE "[^"
 [ -f "$off" ] || fail "the appliance is off again at the end"
 "$src/tests/standins/install-player-standin" --unregister
 
-if [ "$failures" -ne 0 ]; then
-  echo "player e2e: $failures failure(s)"
-  exit 1
-fi
-echo "player e2e: all scenarios passed"
+finish "player e2e"

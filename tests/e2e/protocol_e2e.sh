@@ -7,34 +7,18 @@ set -u
 mode=${1:?mode}
 exe=${2:?program}
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=${VELMORA_NS_WORK:?run me through scripts/netns-run}
-failures=0
+. "$src/tests/e2e/lib.sh"
 
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_in() { # expect_in FILE REGEX WHAT
-  tr -d '\r' <"$1" | grep -Eq -- "$2" || { fail "$3"; echo "---- $1"; cat "$1"; echo "----"; }
-}
+use_appliance_gateway
 
-# Wine's adapter table fails to list prefixes while the default route has no gateway.
-dev=$(ip -o link show | awk -F': ' '$2 ~ /^vh/ {print $2}' | cut -d@ -f1)
-ip route replace default via "$VELMORA_APPLIANCE_IP" dev "$dev"
-
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-  "$src/scripts/wine-prefix" "$WINEPREFIX"
-fi
-wine_run() { "$src/scripts/wine-exec" "$@"; }
+private_wine_prefix
 
 if [ "$mode" = transport ]; then
   wine_run "$exe" --gtest_filter='TransportNs.*' --gtest_brief=1
   exit $?
 fi
 
-sim=${VELMORA_APPLIANCE_SIM:-$src/build/native/tools/appliance-sim/appliance-sim}
-if [ ! -x "$sim" ]; then
-  (cd "$src" && cmake --preset native >/dev/null && cmake --build --preset native --target appliance-sim >/dev/null) ||
-    { echo "cannot build the appliance simulator"; exit 1; }
-fi
+simulator_path
 
 simpid=
 start_sim() { # start_sim NAME [extra config lines...]
@@ -131,8 +115,4 @@ expect_in "$out" '^No answer \(status 3\)' "no answer while off"
 expect_in "$simlog" '^.* OFF ignored' "datagram ignored while off"
 stop_sim
 
-if [ "$failures" -ne 0 ]; then
-  echo "protocol e2e: $failures failure(s)"
-  exit 1
-fi
-echo "protocol e2e: all scenarios passed"
+finish "protocol e2e"

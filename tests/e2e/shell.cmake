@@ -9,5 +9,6 @@ if(TARGET Velmora AND TARGET velmora_harness AND TARGET velmora_ui_driver)
                    $<TARGET_FILE:Velmora> $<TARGET_FILE:velmora_harness>
                    $<TARGET_FILE:velmora_ui_driver> $<TARGET_FILE:velmora_standin>
                    ${CMAKE_CURRENT_BINARY_DIR}/screenshots)
-  set_tests_properties(e2e_shell PROPERTIES TIMEOUT 600 LABELS e2e)
+  # Real clicks and screenshots on the shared X display: one such test at a time.
+  set_tests_properties(e2e_shell PROPERTIES TIMEOUT 600 LABELS e2e RESOURCE_LOCK x_display)
 endif()

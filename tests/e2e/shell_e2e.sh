@@ -10,20 +10,10 @@ driver=${3:?ui-driver.exe}
 standin=${4:?standin.exe}
 shots=${5:?screenshot folder}
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=${VELMORA_NS_WORK:?run me through scripts/netns-run}
+. "$src/tests/e2e/lib.sh"
 : "${DISPLAY:?needs an X server (xvfb-run)}"
-failures=0
 mkdir -p "$shots"
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_in() { # expect_in FILE REGEX WHAT
-  tr -d '\r' <"$1" | grep -Eq -- "$2" || { fail "$3"; echo "---- $1"; cat "$1"; echo "----"; }
-}
-
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-  "$src/scripts/wine-prefix" "$WINEPREFIX"
-fi
+private_wine_prefix
 export WINEDEBUG=-all
 wineserver -p 60 # one warm server for the whole run
 trap 'wineserver -k >/dev/null 2>&1' EXIT
@@ -58,13 +48,6 @@ dialog() {
 vmx_file() { # vmx_file PATH [extra lines...]
   local path=$1; shift
   { echo 'config.version = "8"'; echo 'Ethernet0.connectionType = "nat"'; printf '%s\n' "$@"; } >"$path"
-}
-wait_for_line() { # wait_for_line FILE REGEX SECONDS
-  for _ in $(seq $(( $3 * 10 ))); do
-    [ -f "$1" ] && tr -d '\r' <"$1" | grep -Eq -- "$2" && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 listen() { # listen PORT FILE: accepts one connection on 127.0.0.1:PORT and stores what it gets
@@ -235,8 +218,4 @@ expect_in "$work/xs2.txt" '^State: Running$' "forwarded report"
 launch "$work/xs-exit.out" "$harness" "-exit $xs"
 [ "$(exit_of "$work/xs-exit.out" 70)" = 0 ] || fail "-exit of the xstatus instance: 0"
 
-if [ "$failures" -ne 0 ]; then
-  echo "shell e2e: $failures failure(s)"
-  exit 1
-fi
-echo "shell e2e: all scenarios passed"
+finish "shell e2e"

@@ -10,35 +10,18 @@ set -u
 driver=${1:?poll-driver.exe}
 sample=${2:?sample VMX}
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=${VELMORA_NS_WORK:?run me through scripts/netns-run}
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-show() { echo "---- $1"; tr -d '\r' <"$1"; echo "----"; }
-expect_in() { # expect_in FILE REGEX WHAT
-  tr -d '\r' <"$1" | grep -Eq -- "$2" || { fail "$3"; show "$1"; }
-}
+. "$src/tests/e2e/lib.sh"
 expect_not_in() { # expect_not_in FILE REGEX WHAT
   if tr -d '\r' <"$1" | grep -Eq -- "$2"; then fail "$3"; show "$1"; fi
 }
 count_in() { tr -d '\r' <"$1" | grep -Ec -- "$2"; }
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Wine's adapter table fails to list prefixes while the default route has no gateway.
-dev=$(ip -o link show | awk -F': ' '$2 ~ /^vh/ {print $2}' | cut -d@ -f1)
-ip route replace default via "$VELMORA_APPLIANCE_IP" dev "$dev"
+use_appliance_gateway
 
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-  "$src/scripts/wine-prefix" "$WINEPREFIX"
-fi
-wine_run() { "$src/scripts/wine-exec" "$@"; }
+private_wine_prefix
 
-sim=${VELMORA_APPLIANCE_SIM:-$src/build/native/tools/appliance-sim/appliance-sim}
-if [ ! -x "$sim" ]; then
-  (cd "$src" && cmake --preset native >/dev/null && cmake --build --preset native --target appliance-sim >/dev/null) ||
-    { echo "cannot build the appliance simulator"; exit 1; }
-fi
+simulator_path
 
 # ---- The host's name, the VM's file and UUID: the host key's three ingredients ----
 hostname=velmora-e2e-host
@@ -272,9 +255,5 @@ await a11 && {
 
 wait "$drvpid" || fail "driver exited with $?"
 drvpid=
-if [ "$failures" -ne 0 ]; then
-  show "$out"
-  echo "supervision e2e: $failures failure(s)"
-  exit 1
-fi
-echo "supervision e2e: all scenarios passed"
+[ "$failures" -ne 0 ] && show "$out"
+finish "supervision e2e"

@@ -7,5 +7,6 @@ if(TARGET Velmora AND TARGET velmora_ui_driver AND TARGET velmora_standin_gui)
            COMMAND ${CMAKE_SOURCE_DIR}/scripts/netns-run ${CMAKE_CURRENT_LIST_DIR}/velmora_e2e.sh
                    $<TARGET_FILE:Velmora> $<TARGET_FILE:velmora_ui_driver>
                    $<TARGET_FILE:velmora_standin_gui> ${CMAKE_CURRENT_BINARY_DIR}/screenshots/velmora)
-  set_tests_properties(e2e_velmora PROPERTIES TIMEOUT 600 LABELS e2e)
+  # Real clicks and screenshots on the shared X display: one such test at a time.
+  set_tests_properties(e2e_velmora PROPERTIES TIMEOUT 600 LABELS e2e RESOURCE_LOCK x_display)
 endif()

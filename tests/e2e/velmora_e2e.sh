@@ -13,31 +13,13 @@ driver=${2:?ui-driver.exe}
 standin=${3:?standin-gui.exe}
 shots=${4:?screenshot folder}
 src=$(cd "$(dirname "$0")/../.." && pwd)
-work=${VELMORA_NS_WORK:?run me through scripts/netns-run}
+. "$src/tests/e2e/lib.sh"
 : "${DISPLAY:?needs an X server (xvfb-run)}"
-failures=0
 mkdir -p "$shots"
-
 say() { echo "$*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_in() { # expect_in FILE REGEX WHAT
-  tr -d '\r' <"$1" | grep -Eq -- "$2" || { fail "$3"; echo "---- $1"; cat "$1"; echo "----"; }
-}
-wait_for_line() { # wait_for_line FILE REGEX SECONDS
-  for _ in $(seq $(($3 * 10))); do
-    [ -f "$1" ] && tr -d '\r' <"$1" | grep -Eq -- "$2" && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
-# Wine's adapter table lists prefixes only while the default route has a gateway.
-dev=$(ip -o link show | awk -F': ' '$2 ~ /^vh/ {print $2}' | cut -d@ -f1)
-ip route replace default via "$VELMORA_APPLIANCE_IP" dev "$dev"
-if [ -z "${WINEPREFIX:-}" ]; then
-  export WINEPREFIX=$work/wine WINEDLLOVERRIDES=mscoree,mshtml=
-  "$src/scripts/wine-prefix" "$WINEPREFIX"
-fi
+use_appliance_gateway
+private_wine_prefix
 export WINEDEBUG=-all
 wineserver -p 120
 simpid=
@@ -47,8 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-sim=${VELMORA_APPLIANCE_SIM:-$src/build/native/tools/appliance-sim/appliance-sim}
-[ -x "$sim" ] || { echo "no appliance simulator at $sim"; exit 1; }
+simulator_path
 
 winpath() { winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 drv() { wine "$driver" "$@"; }
@@ -70,6 +51,25 @@ icon_diff() {
   convert "$shots/$2-icon.png" -gravity center -crop 12x12+0+0 +repage "$work/b-middle.png"
   n=$(compare -metric AE "$work/a-middle.png" "$work/b-middle.png" null: 2>&1)
   case $n in [0-9]*) echo "${n%% *}" ;; *) echo "error: $n" ;; esac
+}
+# icon_until NAME same|differs REF...: takes icon shots until NAME is the same as (or differs
+# from every one of) the REF shots; the icon follows the state on the next timer tick, which a
+# loaded machine delays. Gives up after 20 s, leaving the last shot for the checks below.
+icon_until() {
+  local name=$1 want=$2 ok ref; shift 2
+  for _ in $(seq 40); do
+    icon_shot "$name" || { sleep 0.5; continue; }
+    ok=1
+    for ref in "$@"; do
+      case $want:$(icon_diff "$name" "$ref") in
+        same:0 | differs:[1-9]*) ;;
+        *) ok=0 ;;
+      esac
+    done
+    [ "$ok" = 1 ] && return 0
+    sleep 0.5
+  done
+  return 1
 }
 # launch OUT ARGS: Velmora.exe through the driver in the background; OUT receives "exit=N".
 launch() {
@@ -141,9 +141,13 @@ say "VMX file: $vmx_win"
 # 1. Stopped: the program runs without starting the VM.
 launch "$work/first.out" "$vmx_win"
 drv window TARNTRAYICON - 30000 >/dev/null || fail "no main window"
-sleep 2
+for _ in $(seq 40); do # until the icon is drawn
+  icon_shot stopped &&
+    [ "$(convert "$shots/stopped-icon.png" -gravity center -crop 12x12+0+0 -format %k info:)" -gt 1 ] &&
+    break
+  sleep 0.5
+done
 shot stopped
-icon_shot stopped
 [ -f "$players/player.pid" ] && fail "the Player started without -start"
 
 # 2. Starting: a second instance forwards -start.
@@ -152,9 +156,8 @@ wait_for_line "$players/vm.pid" '[0-9]' 30 || fail "the VM stand-in did not star
 # The Player's window leaves the screen when Velmora hides it under the message-only parent.
 drv window VMPlayerFrame - 3000 >/dev/null 2>&1
 drv gone VMPlayerFrame - 20000 >/dev/null || fail "the Player's window was not hidden"
-sleep 0.5
+icon_until starting differs stopped
 shot starting
-icon_shot starting
 say "Player started: $(tr -d '\r' <"$players/standin.log" | grep -m1 -i 'vmplayer' || true)"
 
 # 3. Running: the status report arrives once the appliance answers.
@@ -165,8 +168,7 @@ if report 47001 "$work/report1.txt"; then
 else
   fail "no status report"
 fi
-sleep 1
-icon_shot running
+icon_until running differs stopped starting
 drv tray-click 0 hover >/dev/null
 sleep 2
 shot running-tooltip
@@ -217,8 +219,7 @@ if [ "$demo" = 0 ]; then
   [ "$(exit_of "$work/stop.out" 30)" = 183 ] || fail "the stop request was not forwarded"
   for _ in $(seq 300); do [ -f "$off" ] && break; sleep 0.1; done
   [ -f "$off" ] || fail "the VM stand-in is still running after stop"
-  sleep 3
-  icon_shot stopped-again
+  icon_until stopped-again same stopped
   drv tray-click 0 hover >/dev/null
   sleep 2
   shot stopped-tooltip
@@ -239,8 +240,4 @@ else
   tr -d '\r' <"$simlog" | grep -E ' RX |SET ' | cut -c1-160 | sed 's/^/   /'
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "velmora e2e: $failures failure(s)"
-  exit 1
-fi
-echo "velmora e2e: all steps passed"
+finish "velmora e2e"

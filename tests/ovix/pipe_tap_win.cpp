@@ -85,7 +85,14 @@ bool pipe_write(HANDLE pipe, const void* data, DWORD n, DWORD wait_ms) {
     OVERLAPPED o = {};
     o.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD written = 0;
-    const BOOL started = WriteFile(pipe, data, n, &written, &o);
+    BOOL started = WriteFile(pipe, data, n, &written, &o);
+    // The program under test may not have opened the adapter yet (a loaded machine): give it
+    // the same time a frame gets.
+    for (DWORD waited = 0; !started && GetLastError() == ERROR_PIPE_LISTENING && waited < wait_ms;
+         waited += 20) {
+        Sleep(20);
+        started = WriteFile(pipe, data, n, &written, &o);
+    }
     const bool ok = finish(pipe, &o, started, wait_ms, &written) && written == n;
     CloseHandle(o.hEvent);
     return ok;
