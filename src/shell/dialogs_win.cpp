@@ -10,6 +10,15 @@
 namespace velmora::shell {
 namespace {
 
+// Both boxes only show what they hold: OK and Cancel close them alike.
+INT_PTR endOnOkOrCancel(HWND dialog, WPARAM wParam) {
+    if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+        ::EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
 INT_PTR CALLBACK aboutProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
     switch (msg) {
     case WM_INITDIALOG: {
@@ -19,15 +28,10 @@ INT_PTR CALLBACK aboutProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
         return TRUE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            ::EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
+        return endOnOkOrCancel(dialog, wParam);
     default:
-        break;
+        return FALSE;
     }
-    return FALSE;
 }
 
 INT_PTR CALLBACK optionsProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
@@ -46,15 +50,10 @@ INT_PTR CALLBACK optionsProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
         return TRUE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            ::EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        break;
+        return endOnOkOrCancel(dialog, wParam);
     default:
-        break;
+        return FALSE;
     }
-    return FALSE;
 }
 
 } // namespace

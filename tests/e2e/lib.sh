@@ -42,6 +42,22 @@ simulator_path() {
   fi
 }
 
+# listen PORT FILE: in the background ($! is its pid), accepts one connection on 127.0.0.1:PORT
+# and stores what it receives in FILE.
+listen() {
+  python3 - "$1" "$2" <<'PY' &
+import socket, sys
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1); s.settimeout(120)
+c, _ = s.accept(); data = b""
+while True:
+    b = c.recv(4096)
+    if not b: break
+    data += b
+open(sys.argv[2], "wb").write(data)
+PY
+}
+
 # finish NAME: the script's verdict and exit code.
 finish() {
   if [ "$failures" -ne 0 ]; then

@@ -50,20 +50,6 @@ vmx_file() { # vmx_file PATH [extra lines...]
   { echo 'config.version = "8"'; echo 'Ethernet0.connectionType = "nat"'; printf '%s\n' "$@"; } >"$path"
 }
 
-listen() { # listen PORT FILE: accepts one connection on 127.0.0.1:PORT and stores what it gets
-  python3 - "$1" "$2" <<'PY' &
-import socket, sys
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1); s.settimeout(90)
-c, _ = s.accept(); data = b""
-while True:
-    b = c.recv(4096)
-    if not b: break
-    data += b
-open(sys.argv[2], "wb").write(data)
-PY
-}
-
 # ---- 1. Every VM backend refuses: the box is read and answered, the exit code is 1060 ----------
 mkdir -p "$work/novm"
 vmx_file "$work/novm/Velmora.vmx"

@@ -88,17 +88,7 @@ exit_of() { # exit_of OUT SECONDS
 report() {
   local port=$1 file=$2
   : >"$file"
-  python3 - "$port" "$file" <<'PY' &
-import socket, sys
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(1); s.settimeout(120)
-c, _ = s.accept(); data = b""
-while True:
-    b = c.recv(4096)
-    if not b: break
-    data += b
-open(sys.argv[2], "wb").write(data)
-PY
+  listen "$port" "$file"
   local listener=$!
   sleep 0.5
   launch "$work/xstatus.out" "-xstatus $port $vmx_win"
